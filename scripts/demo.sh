@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds trenlist and runs it twice on a throwaway copy of an example
+# registry: a full registration, then "already TideRunner enabled". Then shows
+# the registry file it leaves.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S . -B build >/dev/null
+cmake --build build --target trenlist -j "$(nproc 2>/dev/null || echo 2)" >/dev/null
+
+demo=$(mktemp -d)
+trap 'rm -rf "$demo"' EXIT
+cp examples/standard-edition.reg "$demo/HKEY_LOCAL_MACHINE.reg"
+export WINREG_HKLM="$demo/HKEY_LOCAL_MACHINE.reg"
+
+for run in first second; do
+  echo "\$ trenlist    # $run run"
+  status=0
+  build/trenlist || status=$?
+  echo "(exit status $status)"
+  echo
+done
+echo "\$ cat \$WINREG_HKLM"
+cat "$WINREG_HKLM"
