@@ -30,9 +30,7 @@ bool IsVersionSwitch(const char* argument) {
 }  // namespace
 
 int RunEnabler(int argc, char* argv[]) {
-  Print("TideRunner Enabler for Morvanex Torvo - version ");
-  Print(TRENLIST_VERSION);
-  Print("\n");
+  Print(TRENLIST_DESCRIPTION " - version " TRENLIST_VERSION "\n");
 
   for (int i = 1; i < argc; ++i) {
     if (IsVersionSwitch(argv[i])) return 0;

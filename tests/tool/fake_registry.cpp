@@ -4,6 +4,12 @@
 #include <cstdio>
 #include <cstring>
 
+// The calling convention the platform declares its registry functions with
+// (stdcall on 32-bit Windows); there is none to match elsewhere.
+#ifndef WINAPI
+#define WINAPI
+#endif
+
 namespace {
 
 std::string Quote(const char* text) {
@@ -217,20 +223,20 @@ LONG FakeRegistry::Set(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const 
 
 // The functions the tool calls, with the platform's names and signatures.
 
-LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                    PHKEY phkResult) {
   return FakeRegistry::Instance().Open(hKey, lpSubKey, ulOptions, samDesired, phkResult);
 }
 
-LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                       LPBYTE lpData, LPDWORD lpcbData) {
   return FakeRegistry::Instance().Query(hKey, lpValueName, lpReserved, lpType, lpData,
                                         lpcbData);
 }
 
-LONG RegCloseKey(HKEY hKey) { return FakeRegistry::Instance().Close(hKey); }
+LONG WINAPI RegCloseKey(HKEY hKey) { return FakeRegistry::Instance().Close(hKey); }
 
-LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
+LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
                      DWORD dwOptions, REGSAM samDesired,
                      LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
                      LPDWORD lpdwDisposition) {
@@ -239,7 +245,7 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
                                          lpdwDisposition);
 }
 
-LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
                     const BYTE* lpData, DWORD cbData) {
   return FakeRegistry::Instance().Set(hKey, lpValueName, Reserved, dwType, lpData, cbData);
 }
