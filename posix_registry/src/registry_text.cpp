@@ -10,12 +10,18 @@ namespace posix_registry {
 namespace {
 
 constexpr std::string_view kHeader = "REGEDIT4";
+// What regedit exports today: Unicode names, texts and string-typed hex values.
+constexpr std::string_view kExportHeader = "Windows Registry Editor Version 5.00";
+constexpr std::string_view kUtf16ByteOrderMark = "\xFF\xFE";
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kRootName = "HKEY_LOCAL_MACHINE";
 constexpr std::size_t kMaxLineLength = 80;
 constexpr std::uint32_t kTypeString = 1;
+constexpr std::uint32_t kTypeExpandString = 2;
 constexpr std::uint32_t kTypeBinary = 3;
 constexpr std::uint32_t kTypeDword = 4;
+constexpr std::uint32_t kTypeMultiString = 7;
+constexpr char32_t kReplacementCharacter = 0xFFFD;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -53,6 +59,54 @@ bool ParseHexNumber(std::string_view s, std::size_t maxDigits, std::uint32_t* nu
   return true;
 }
 
+void AppendUtf8(char32_t code, std::string* out) {
+  if (code < 0x80) {
+    out->push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out->push_back(static_cast<char>(0xC0 | (code >> 6)));
+    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else if (code < 0x10000) {
+    out->push_back(static_cast<char>(0xE0 | (code >> 12)));
+    out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xF0 | (code >> 18)));
+    out->push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
+}
+
+// UTF-16LE to UTF-8. A surrogate without its partner, which UTF-8 cannot
+// hold, becomes U+FFFD; an odd last byte is kept as it is.
+std::string Utf16ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  const auto unit = [&bytes](std::size_t i) {
+    return static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                 static_cast<unsigned char>(bytes[i + 1]) << 8);
+  };
+  std::size_t i = 0;
+  for (; i + 1 < bytes.size(); i += 2) {
+    const char16_t first = unit(i);
+    char32_t code = first;
+    if (first >= 0xD800 && first <= 0xDBFF) {
+      const char16_t second = (i + 3 < bytes.size()) ? unit(i + 2) : 0;
+      if (second >= 0xDC00 && second <= 0xDFFF) {
+        code = 0x10000 + ((static_cast<char32_t>(first) - 0xD800) << 10) + (second - 0xDC00);
+        i += 2;
+      } else {
+        code = kReplacementCharacter;
+      }
+    } else if (first >= 0xDC00 && first <= 0xDFFF) {
+      code = kReplacementCharacter;
+    }
+    AppendUtf8(code, &out);
+  }
+  if (i < bytes.size()) out.push_back(bytes[i]);
+  return out;
+}
+
 const char* DescribePathFault(PathFault fault) {
   switch (fault) {
     case PathFault::kLeadingBackslash: return "key path starts with a backslash";
@@ -80,7 +134,10 @@ class Parser {
   }
 
   bool Parse() {
-    if (lines_.empty() || TrimTrailingBlanks(TrimLeadingBlanks(lines_[0])) != kHeader) {
+    const std::string_view header =
+        lines_.empty() ? std::string_view() : TrimTrailingBlanks(TrimLeadingBlanks(lines_[0]));
+    exported_ = header == kExportHeader;
+    if (header != kHeader && !exported_) {
       return Fail(1, "first line is not REGEDIT4");
     }
     for (index_ = 1; index_ < lines_.size(); ++index_) {
@@ -119,7 +176,14 @@ class Parser {
     const bool underRoot =
         name.size() >= kRootName.size() && NamesEqual(name.substr(0, kRootName.size()), kRootName) &&
         (name.size() == kRootName.size() || name[kRootName.size()] == '\\');
-    if (!underRoot) return Fail(LineNumber(), "section outside HKEY_LOCAL_MACHINE");
+    if (!underRoot) {
+      // An export of several roots: only HKEY_LOCAL_MACHINE is ours.
+      if (!exported_) return Fail(LineNumber(), "section outside HKEY_LOCAL_MACHINE");
+      section_ = nullptr;
+      skipping_ = true;
+      return true;
+    }
+    skipping_ = false;
     std::string_view path = name.substr(kRootName.size());
     if (!path.empty()) path.remove_prefix(1);
     std::vector<std::string> names;
@@ -130,6 +194,7 @@ class Parser {
   }
 
   bool ParseValueLine(std::string_view line) {
+    if (skipping_) return SkipValueLine(line);
     if (section_ == nullptr) return Fail(LineNumber(), "value before any section");
     std::size_t pos = 0;
     std::string name;
@@ -170,12 +235,24 @@ class Parser {
         return Fail(LineNumber(), "hex(N): needs a hex type number");
       }
       if (!ParseHexList(data.substr(close + 2), &value.data)) return false;
+      const bool stringType = value.type == kTypeString || value.type == kTypeExpandString ||
+                              value.type == kTypeMultiString;
+      if (exported_ && stringType) value.data = Utf16ToUtf8(value.data);
     } else if (StartsWith(data, "-")) {
       return Fail(LineNumber(), "value deletions are not supported");
     } else {
       return Fail(LineNumber(), "value is not a \"text\", dword: or hex list");
     }
     section_->values[name] = std::move(value);
+    return true;
+  }
+
+  // A value of a skipped section: only its continuation lines matter.
+  bool SkipValueLine(std::string_view line) {
+    while (!TrimTrailingBlanks(line).empty() && TrimTrailingBlanks(line).back() == '\\' &&
+           index_ + 1 < lines_.size()) {
+      line = lines_[++index_];
+    }
     return true;
   }
 
@@ -243,6 +320,8 @@ class Parser {
 
   std::vector<std::string_view> lines_;
   std::size_t index_ = 0;
+  bool exported_ = false;  // a regedit export rather than REGEDIT4
+  bool skipping_ = false;  // in a section of another root
   Key* root_;
   Key* section_ = nullptr;
   TextFault* fault_;
@@ -341,6 +420,10 @@ void AppendKey(const Key& key, bool isRoot, std::string* path, std::string* out)
 }  // namespace
 
 bool ParseRegistryText(std::string_view text, Key* root, TextFault* fault) {
+  if (StartsWith(text, kUtf16ByteOrderMark)) {
+    const std::string decoded = Utf16ToUtf8(text.substr(kUtf16ByteOrderMark.size()));
+    return Parser(decoded, root, fault).Parse();
+  }
   return Parser(text, root, fault).Parse();
 }
 

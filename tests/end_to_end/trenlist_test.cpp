@@ -138,6 +138,14 @@ TEST_F(TrenlistTest, RegistersOnlyEnterpriseWhenBothEditionsAreInstalled) {
   EXPECT_EQ(ReadWholeFile(registry), ReadWholeFile(Expected("both-editions-registered.reg")));
 }
 
+TEST_F(TrenlistTest, RunsOnARegistrySeededFromAWindowsExport) {
+  StoreExample("windows-export.reg");  // UTF-16, with a section of another root
+  const Result run = Run();
+  EXPECT_EQ(run.out, kPrerequisites + kStandardFound + kStandardCreated);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(ReadWholeFile(registry), ReadWholeFile(Expected("windows-export-registered.reg")));
+}
+
 TEST_F(TrenlistTest, MissingPrerequisiteEndsWithStatusOneAndWritesNothing) {
   const struct {
     const char* what;

@@ -167,7 +167,7 @@ TEST(RegistryText, RefusesAnythingElseNamingTheLine) {
   const std::string header = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n";  // value lines start at 3
   const std::vector<Malformed> cases = {
       {"empty file", "", 1},
-      {"another header", "Windows Registry Editor Version 5.00\n", 1},
+      {"another header", "Windows Registry Editor Version 6.00\n", 1},
       {"header not first", "\nREGEDIT4\n", 1},
       {"other root", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n", 3},
       {"root prefix only", "REGEDIT4\n[HKEY_LOCAL_MACHINEX]\n", 2},
@@ -206,6 +206,64 @@ TEST(RegistryText, RefusesAnythingElseNamingTheLine) {
     EXPECT_EQ(fault.line, c.line) << fault.what;
     EXPECT_FALSE(fault.what.empty());
   }
+}
+
+}  // namespace
+}  // namespace posix_registry
+
+namespace posix_registry {
+namespace {
+
+// Text as regedit exports it: UTF-16LE behind a byte-order mark.
+std::string Utf16(const std::u16string& text) {
+  std::string bytes = "\xFF\xFE";
+  for (const char16_t unit : text) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return bytes;
+}
+
+TEST(RegistryText, ReadsWindowsExportsAsTheSingleByteRegistry) {
+  const std::u16string exported =
+      u"Windows Registry Editor Version 5.00\r\n\r\n"
+      u"[HKEY_CURRENT_USER\\Software\\Skipped]\r\n"
+      u"\"Long\"=hex:01,02,\\\r\n  [HKEY_LOCAL_MACHINE\\NotASection]\r\n"
+      u"\"Text\"=\"ignored\"\r\n\r\n"
+      u"[HKEY_LOCAL_MACHINE\\Software\\Caf\u00e9]\r\n"
+      u"\"Z\u00f6e \U0001F600\"=\"\u00c5ngstr\u00f6m\"\r\n"
+      u"\"Expand\"=hex(2):25,00,41,00,25,00,00,00\r\n"
+      u"\"Multi\"=hex(7):e9,00,00,00,00,00\r\n"
+      u"\"Bin\"=hex:e9,00\r\n"
+      u"\"Lone\"=hex(1):00,d8,41,00\r\n"
+      u"\"Count\"=dword:00000002\r\n";
+  const std::string utf8Name = "Z\xc3\xb6" "e \xf0\x9f\x98\x80";
+  {
+    const Key root = Parse(Utf16(exported));
+    EXPECT_EQ(root.subkeys.size(), 1u);  // the other root's keys are not kept
+    const Key* key = root.Find({"Software", "Caf\xc3\xa9"});
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->values.at(utf8Name), (Value{1, std::string("\xc3\x85ngstr\xc3\xb6m\0", 11)}));
+    EXPECT_EQ(key->values.at("Expand"), (Value{2, std::string("%A%\0", 4)}));
+    EXPECT_EQ(key->values.at("Multi"), (Value{7, std::string("\xc3\xa9\0\0", 4)}));
+    EXPECT_EQ(key->values.at("Bin"), (Value{3, std::string("\xe9\0", 2)}));
+    EXPECT_EQ(key->values.at("Lone"), (Value{1, "\xef\xbf\xbd" "A"}));
+    EXPECT_EQ(key->values.at("Count"), (Value{4, std::string("\2\0\0\0", 4)}));
+    ExpectRoundTrip(root);
+  }
+
+  // The same header in UTF-8 reads the same way.
+  const Key utf8 = Parse(
+      "Windows Registry Editor Version 5.00\n[HKEY_USERS\\x]\n@=\"y\"\n"
+      "[HKEY_LOCAL_MACHINE\\K]\n\"S\"=hex(1):e9,00,00,00\n");
+  EXPECT_EQ(utf8.Find({"K"})->values.at("S"), (Value{1, std::string("\xc3\xa9\0", 3)}));
+
+  Key root;
+  TextFault fault;
+  EXPECT_FALSE(ParseRegistryText(Utf16(u"Windows Registry Editor Version 5.00\r\n"
+                                       u"[HKEY_LOCAL_MACHINE\\K]\r\n\"a\" = \"b\"\r\n"),
+                                 &root, &fault));
+  EXPECT_EQ(fault.line, 3);
 }
 
 }  // namespace
