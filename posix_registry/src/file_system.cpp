@@ -21,23 +21,51 @@ auto RetryOnInterrupt(Call call) {
   return result;
 }
 
+// Room for any 64-bit count, zero-padded so that each one overwrites the last.
+constexpr std::size_t kCounterWidth = 20;
+
+void Describe(const struct stat& info, FileStatus* status) {
+  status->exists = true;
+  status->mode = info.st_mode & 07777;
+  status->owner = info.st_uid;
+  status->group = info.st_gid;
+  status->device = info.st_dev;
+  status->inode = info.st_ino;
+  status->size = info.st_size;
+  status->modifiedNanoseconds =
+      static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  status->changedNanoseconds =
+      static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+}
+
 }  // namespace
 
-int PosixFileSystem::ReadFile(const std::string& path, std::string* contents) {
+int PosixFileSystem::ReadFile(const std::string& path, std::string* contents,
+                              FileStatus* status) {
+  *status = FileStatus{};
   const int fd = RetryOnInterrupt([&] { return open(path.c_str(), O_RDONLY | O_CLOEXEC); });
   if (fd == -1) return errno;
-  contents->clear();
-  char chunk[65536];
-  int error = 0;
-  for (;;) {
-    const ssize_t count = RetryOnInterrupt([&] { return read(fd, chunk, sizeof chunk); });
+  struct stat info {};
+  int error = fstat(fd, &info) == -1 ? errno : 0;
+  if (error == 0) {
+    Describe(info, status);
+    contents->clear();
+    if (S_ISREG(info.st_mode)) contents->reserve(static_cast<std::size_t>(info.st_size));
+  }
+  std::size_t used = 0;
+  while (error == 0) {
+    if (contents->size() - used < 65536) contents->resize(used + 65536);
+    const ssize_t count = RetryOnInterrupt(
+        [&] { return read(fd, contents->data() + used, contents->size() - used); });
     if (count == -1) {
       error = errno;
+    } else if (count == 0) {
       break;
+    } else {
+      used += static_cast<std::size_t>(count);
     }
-    if (count == 0) break;
-    contents->append(chunk, static_cast<std::size_t>(count));
   }
+  contents->resize(used);
   close(fd);
   return error;
 }
@@ -55,10 +83,7 @@ int PosixFileSystem::Status(const std::string& path, FileStatus* status) {
   struct stat info {};
   *status = FileStatus{};
   if (stat(path.c_str(), &info) == -1) return errno == ENOENT ? 0 : errno;
-  status->exists = true;
-  status->mode = info.st_mode & 07777;
-  status->owner = info.st_uid;
-  status->group = info.st_gid;
+  Describe(info, status);
   return 0;
 }
 
@@ -78,10 +103,9 @@ int PosixFileSystem::MakeDirectories(const std::string& path) {
 }
 
 int PosixFileSystem::LockExclusive(const std::string& path, int* fd) {
-  // Never truncated and never replaced, so every process locks the same file;
-  // read access is all that flock needs.
+  // Never truncated and never replaced, so every process locks the same file.
   *fd = RetryOnInterrupt([&] {
-    return open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    return open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
   });
   if (*fd == -1) return errno;
   if (RetryOnInterrupt([&] { return flock(*fd, LOCK_EX); }) == -1) {
@@ -95,6 +119,28 @@ int PosixFileSystem::LockExclusive(const std::string& path, int* fd) {
 void PosixFileSystem::Unlock(int fd) {
   flock(fd, LOCK_UN);
   close(fd);
+}
+
+int PosixFileSystem::ReadCounter(const std::string& path, std::uint64_t* counter) {
+  *counter = 0;
+  const int fd = RetryOnInterrupt([&] { return open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC); });
+  if (fd == -1) return errno == ENOENT ? 0 : errno;
+  char digits[kCounterWidth];
+  const ssize_t count = RetryOnInterrupt([&] { return pread(fd, digits, sizeof digits, 0); });
+  const int error = count == -1 ? errno : 0;
+  close(fd);
+  for (ssize_t i = 0; i < count && digits[i] >= '0' && digits[i] <= '9'; ++i) {
+    *counter = *counter * 10 + static_cast<std::uint64_t>(digits[i] - '0');
+  }
+  return error;
+}
+
+int PosixFileSystem::WriteCounter(int fd, std::uint64_t counter) {
+  char digits[kCounterWidth + 2];
+  std::snprintf(digits, sizeof digits, "%020llu\n", static_cast<unsigned long long>(counter));
+  const ssize_t count = RetryOnInterrupt([&] { return pwrite(fd, digits, kCounterWidth + 1, 0); });
+  if (count == -1) return errno;
+  return count == static_cast<ssize_t>(kCounterWidth + 1) ? 0 : EIO;
 }
 
 int PosixFileSystem::CreateExclusive(const std::string& path, mode_t mode, int* fd) {

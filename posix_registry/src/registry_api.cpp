@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -34,6 +35,7 @@ struct LayerState {
   std::map<std::uintptr_t, OpenKey> openKeys;
   std::uintptr_t nextHandle = kFirstHandle;
   FileSystem* files = nullptr;
+  std::unique_ptr<RegistryFile> file;  // kept for its copy of the registry
 };
 
 LayerState& State() {
@@ -41,9 +43,14 @@ LayerState& State() {
   return state;
 }
 
-RegistryFile CurrentFile(const LayerState& state) {
+RegistryFile& CurrentFile(LayerState& state) {
   static PosixFileSystem system;
-  return RegistryFile(RegistryFilePath(), state.files != nullptr ? *state.files : system);
+  FileSystem& files = state.files != nullptr ? *state.files : system;
+  const std::string path = RegistryFilePath();
+  if (!state.file || state.file->path() != path || &state.file->files() != &files) {
+    state.file = std::make_unique<RegistryFile>(path, files);
+  }
+  return *state.file;
 }
 
 bool LookUp(const LayerState& state, HKEY handle, OpenKey* key) {
@@ -89,6 +96,7 @@ void UseFileSystemForTesting(FileSystem* files) {
   LayerState& state = State();
   const std::lock_guard<std::mutex> guard(state.mutex);
   state.files = files;
+  state.file.reset();
 }
 
 }  // namespace posix_registry
@@ -109,11 +117,11 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samDe
   LONG result = posix_registry::ResolvePath(base, lpSubKey, &path);
   if (result != ERROR_SUCCESS) return result;
 
-  const RegistryFile file = posix_registry::CurrentFile(state);
-  Key root;
-  result = file.Load(&root);
+  RegistryFile& file = posix_registry::CurrentFile(state);
+  const Key* root = nullptr;
+  result = file.Read(&root);
   if (result != ERROR_SUCCESS) return result;
-  if (root.Find(path) == nullptr) return ERROR_FILE_NOT_FOUND;
+  if (root->Find(path) == nullptr) return ERROR_FILE_NOT_FOUND;
   if ((samDesired & posix_registry::kWriteAccess) != 0) {
     result = file.CheckWriteAccess();
     if (result != ERROR_SUCCESS) return result;
@@ -162,10 +170,10 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
     return ERROR_INVALID_PARAMETER;
   }
 
-  Key root;
-  const LONG result = posix_registry::CurrentFile(state).Load(&root);
+  const Key* root = nullptr;
+  const LONG result = posix_registry::CurrentFile(state).Read(&root);
   if (result != ERROR_SUCCESS) return result;
-  const Key* key = root.Find(open.path);
+  const Key* key = root->Find(open.path);
   if (key == nullptr) return ERROR_KEY_DELETED;
   const auto found = key->values.find(name);
   if (found == key->values.end()) return ERROR_FILE_NOT_FOUND;

@@ -63,6 +63,7 @@ class LockGuard {
   LockGuard(const LockGuard&) = delete;
   LockGuard& operator=(const LockGuard&) = delete;
   int Lock(const std::string& path) { return files_.LockExclusive(path, &fd_); }
+  int fd() const { return fd_; }
 
  private:
   FileSystem& files_;
@@ -80,21 +81,48 @@ RegistryFile::RegistryFile(std::string path, FileSystem& files)
     : path_(std::move(path)),
       target_(FollowLinks(path_, files)),
       directory_(DirectoryOf(target_)),
+      lockPath_(target_ + ".lock"),
       files_(files) {}
 
-LONG RegistryFile::Load(Key* root) const {
+bool RegistryFile::CacheIsCurrent(std::optional<std::uint64_t> counter,
+                                  const FileStatus& now) const {
+  return cache_.has_value() && counter.has_value() && counter == cachedCounter_ &&
+         now.SameVersion(cachedVersion_);
+}
+
+LONG RegistryFile::Reload(std::optional<std::uint64_t> counter) {
+  cache_.reset();
   std::string text;
-  const int error = files_.ReadFile(target_, &text);
-  if (error == ENOENT || error == ENOTDIR) return ERROR_SUCCESS;
-  if (error != 0) {
+  FileStatus version;
+  const int error = files_.ReadFile(target_, &text, &version);
+  if (error != 0 && error != ENOENT && error != ENOTDIR) {
     ReportFault("registry: " + path_ + ": cannot read: " + std::strerror(error));
     return ERROR_ACCESS_DENIED;
   }
+  Key root;
   TextFault fault;
-  if (!ParseRegistryText(text, root, &fault)) {
+  if (error == 0 && !ParseRegistryText(text, &root, &fault)) {
     ReportFault("registry: " + path_ + ":" + std::to_string(fault.line) + ": " + fault.what);
     return ERROR_REGISTRY_CORRUPT;
   }
+  cache_ = std::move(root);
+  cachedVersion_ = version;
+  cachedCounter_ = counter;
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryFile::Read(const Key** root) {
+  // The count first: a change bumps it only once its file is in place, so
+  // the file read after it is never older than the count says.
+  std::uint64_t counter = 0;
+  std::optional<std::uint64_t> known;
+  if (files_.ReadCounter(lockPath_, &counter) == 0) known = counter;
+  FileStatus now;
+  if (files_.Status(target_, &now) != 0 || !CacheIsCurrent(known, now)) {
+    const LONG result = Reload(known);
+    if (result != ERROR_SUCCESS) return result;
+  }
+  *root = &*cache_;
   return ERROR_SUCCESS;
 }
 
@@ -102,6 +130,11 @@ LONG RegistryFile::CheckWriteAccess() const {
   FileStatus status;
   int error = files_.Status(target_, &status);
   if (error == 0 && status.exists) error = files_.CheckWritable(target_);
+  if (error == 0) {
+    FileStatus lock;
+    error = files_.Status(lockPath_, &lock);
+    if (error == 0 && lock.exists) error = files_.CheckWritable(lockPath_);
+  }
   if (error != 0) return ErrorCodeFor(error);
   // A folder still to be made needs write access to the nearest one there is.
   std::string folder = directory_;
@@ -113,20 +146,38 @@ LONG RegistryFile::CheckWriteAccess() const {
   return error == 0 ? ERROR_SUCCESS : ErrorCodeFor(error);
 }
 
-LONG RegistryFile::Apply(const Change& change) const {
+LONG RegistryFile::Apply(const Change& change) {
   LONG result = CheckWriteAccess();
   if (result != ERROR_SUCCESS) return result;
   if (const int error = files_.MakeDirectories(directory_)) return ErrorCodeFor(error);
   LockGuard lock(files_);
-  if (const int error = lock.Lock(target_ + ".lock")) return ErrorCodeFor(error);
+  if (const int error = lock.Lock(lockPath_)) return ErrorCodeFor(error);
 
-  Key root;
-  result = Load(&root);
-  if (result != ERROR_SUCCESS) return result;
+  std::uint64_t counter = 0;
+  if (const int error = files_.ReadCounter(lockPath_, &counter)) return ErrorCodeFor(error);
+  FileStatus now;
+  if (const int error = files_.Status(target_, &now)) return ErrorCodeFor(error);
+  if (!CacheIsCurrent(counter, now)) {
+    result = Reload(counter);
+    if (result != ERROR_SUCCESS) return result;
+  }
   bool changed = false;
-  result = change(root, &changed);
+  result = change(*cache_, &changed);
   if (result != ERROR_SUCCESS || !changed) return result;
-  return Replace(WriteRegistryText(root));
+
+  result = Replace(WriteRegistryText(*cache_));
+  if (result != ERROR_SUCCESS) {
+    cache_.reset();  // it holds a change the file does not
+    return result;
+  }
+  // The change is made. Should counting it fail, other processes still see
+  // a new file; this one trusts its copy no more.
+  if (files_.WriteCounter(lock.fd(), counter + 1) != 0 ||
+      files_.Status(target_, &cachedVersion_) != 0) {
+    cache_.reset();
+  }
+  cachedCounter_ = counter + 1;
+  return ERROR_SUCCESS;
 }
 
 LONG RegistryFile::Replace(const std::string& text) const {
