@@ -229,30 +229,52 @@ TEST_F(TrenlistTest, LostStandardOutputDoesNotStopTheRegistration) {
   }
 }
 
-TEST_F(TrenlistTest, WithoutWriteAccessRegistrationIsRefusedAndTheFileUntouched) {
-  // A user without write access: as root, drop to nobody; the binary goes
-  // into the test's own folder, which anyone may read.
-  const std::string binary = dir.File("trenlist");
-  std::filesystem::copy_file(TRENLIST_BINARY, binary);
-  ASSERT_EQ(chmod(binary.c_str(), 0755), 0);
-  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
-  StoreExample("standard-edition.reg");
-  const std::string before = ReadWholeFile(registry);
-  std::vector<std::string> program = {binary};
-  if (geteuid() == 0) {
-    if (!std::filesystem::exists("/usr/bin/setpriv")) GTEST_SKIP() << "setpriv is not installed";
-    program = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--", binary};
-  } else {
-    ASSERT_EQ(chmod(registry.c_str(), 0444), 0);
-    ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
+// The registry belongs to root, in a folder anyone may read; trenlist runs as
+// a user who may read it but not write it (as root: the user nobody).
+class UnprivilegedTest : public TrenlistTest {
+ protected:
+  void SetUp() override {
+    TrenlistTest::SetUp();
+    // The binary goes into the test's own folder, where nobody can reach it.
+    const std::string binary = dir.File("trenlist");
+    std::filesystem::copy_file(TRENLIST_BINARY, binary);
+    ASSERT_EQ(chmod(binary.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    StoreExample("standard-edition.reg");
+    program = {binary};
+    if (geteuid() == 0) {
+      if (!std::filesystem::exists("/usr/bin/setpriv")) GTEST_SKIP() << "setpriv is not installed";
+      program = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--", binary};
+    } else {
+      ASSERT_EQ(chmod(registry.c_str(), 0444), 0);
+      ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
+    }
   }
+  void TearDown() override { chmod(dir.path().c_str(), 0755); }
+
+  std::vector<std::string> program;
+};
+
+TEST_F(UnprivilegedTest, RegistrationIsRefusedAndTheFileUntouched) {
+  const std::string before = ReadWholeFile(registry);
   const Result run = Run({}, Output::kCaptured, program);
-  chmod(dir.path().c_str(), 0755);
   EXPECT_EQ(run.out, kPrerequisites + kStandardFound +
                          "creating tiderunner key Software\\Morvanex\\TideRunner\\1.5\\RegisteredProducts\\"
                          "{5E31B7D2-2C4F-13a9-9B21-0060B7C4E1D5}\n"
                          "Unable to create key\n");
   EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(ReadWholeFile(registry), before);
+  EXPECT_FALSE(FileExists(registry + ".lock"));
+}
+
+TEST_F(UnprivilegedTest, UnreadableRegistryIsAMissingPrerequisite) {
+  ASSERT_EQ(chmod(registry.c_str(), geteuid() == 0 ? 0600 : 0000), 0);
+  const std::string before = ReadWholeFile(registry);
+  const Result run = Run({}, Output::kCaptured, program);
+  EXPECT_EQ(run.out, kBanner + kNotInstalled);
+  EXPECT_EQ(run.err, "registry: " + registry + ": cannot read: Permission denied\n");
+  EXPECT_EQ(run.status, 1);
+  chmod(registry.c_str(), 0644);
   EXPECT_EQ(ReadWholeFile(registry), before);
 }
 
