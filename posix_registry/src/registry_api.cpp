@@ -144,11 +144,12 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPSTR /*lpC
   if (result != ERROR_SUCCESS) return result;
 
   bool created = false;
-  result = posix_registry::CurrentFile(state).Apply([&](Key& root, bool* changed) {
-    root.FindOrCreate(path, &created);
-    *changed = created;
-    return ERROR_SUCCESS;
-  });
+  result = posix_registry::CurrentFile(state).Apply(
+      [&](posix_registry::RegistryDocument& registry, bool* changed) {
+        created = registry.CreateKey(path);
+        *changed = created;
+        return ERROR_SUCCESS;
+      });
   if (result != ERROR_SUCCESS) return result;
   if (lpdwDisposition != nullptr) {
     *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
@@ -212,16 +213,12 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DWORD dwT
   posix_registry::Value value;
   value.type = dwType;
   if (cbData != 0) value.data.assign(reinterpret_cast<const char*>(lpData), cbData);
-  return posix_registry::CurrentFile(state).Apply([&](Key& root, bool* changed) {
-    Key* key = root.Find(open.path);
-    if (key == nullptr) return ERROR_KEY_DELETED;
-    const auto [slot, added] = key->values.try_emplace(std::string(name));
-    if (added || !(slot->second == value)) {
-      slot->second = value;
-      *changed = true;
-    }
-    return ERROR_SUCCESS;
-  });
+  return posix_registry::CurrentFile(state).Apply(
+      [&](posix_registry::RegistryDocument& registry, bool* changed) {
+        if (registry.root().Find(open.path) == nullptr) return ERROR_KEY_DELETED;
+        *changed = registry.SetValue(open.path, std::string(name), value);
+        return ERROR_SUCCESS;
+      });
 }
 
 LONG RegCloseKey(HKEY hKey) {

@@ -8,7 +8,6 @@
 #include <mutex>
 #include <utility>
 
-#include "registry_text.h"
 
 namespace posix_registry {
 
@@ -99,13 +98,13 @@ LONG RegistryFile::Reload(std::optional<std::uint64_t> counter) {
     ReportFault("registry: " + path_ + ": cannot read: " + std::strerror(error));
     return ERROR_ACCESS_DENIED;
   }
-  Key root;
+  RegistryDocument document;
   TextFault fault;
-  if (error == 0 && !ParseRegistryText(text, &root, &fault)) {
+  if (error == 0 && !RegistryDocument::Read(text, &document, &fault)) {
     ReportFault("registry: " + path_ + ":" + std::to_string(fault.line) + ": " + fault.what);
     return ERROR_REGISTRY_CORRUPT;
   }
-  cache_ = std::move(root);
+  cache_ = std::move(document);
   cachedVersion_ = version;
   cachedCounter_ = counter;
   return ERROR_SUCCESS;
@@ -122,7 +121,7 @@ LONG RegistryFile::Read(const Key** root) {
     const LONG result = Reload(known);
     if (result != ERROR_SUCCESS) return result;
   }
-  *root = &*cache_;
+  *root = &cache_->root();
   return ERROR_SUCCESS;
 }
 
@@ -165,7 +164,7 @@ LONG RegistryFile::Apply(const Change& change) {
   result = change(*cache_, &changed);
   if (result != ERROR_SUCCESS || !changed) return result;
 
-  result = Replace(WriteRegistryText(*cache_));
+  result = Replace(cache_->text());
   if (result != ERROR_SUCCESS) {
     cache_.reset();  // it holds a change the file does not
     return result;

@@ -7,6 +7,7 @@
 
 #include "file_system.h"
 #include "posix_registry.h"
+#include "registry_document.h"
 #include "registry_tree.h"
 
 namespace posix_registry {
@@ -23,9 +24,9 @@ namespace posix_registry {
 // timestamp, the identity catches a file edited by hand.
 class RegistryFile {
  public:
-  // Changes root; sets *changed when the file must be rewritten. Returns
-  // ERROR_SUCCESS, or an error having changed nothing.
-  using Change = std::function<LONG(Key& root, bool* changed)>;
+  // Changes the registry; sets *changed when the file must be rewritten.
+  // Returns ERROR_SUCCESS, or an error having changed nothing.
+  using Change = std::function<LONG(RegistryDocument& registry, bool* changed)>;
 
   RegistryFile(std::string path, FileSystem& files);
 
@@ -55,7 +56,7 @@ class RegistryFile {
   std::string lockPath_;
   FileSystem& files_;
 
-  std::optional<Key> cache_;
+  std::optional<RegistryDocument> cache_;
   FileStatus cachedVersion_;
   std::optional<std::uint64_t> cachedCounter_;  // unknown: never trusted
 };

@@ -329,10 +329,15 @@ class Parser {
 
 void AppendQuoted(std::string_view text, std::string* out) {
   out->push_back('"');
-  for (const char c : text) {
-    if (c == '\\' || c == '"') out->push_back('\\');
-    out->push_back(c);
+  std::size_t run = 0;  // characters that need no escape, appended at once
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' || text[i] == '"') {
+      out->append(text.substr(run, i - run));
+      out->push_back('\\');
+      run = i;
+    }
   }
+  out->append(text.substr(run));
   out->push_back('"');
 }
 
@@ -364,7 +369,9 @@ void AppendHexList(const std::string& data, std::size_t lineStart, std::string* 
   }
 }
 
-void AppendValue(const std::string& name, const Value& value, std::string* out) {
+}  // namespace
+
+void AppendValueLines(const std::string& name, const Value& value, std::string* out) {
   const std::size_t lineStart = out->size();
   if (name.empty()) {
     out->push_back('@');
@@ -400,12 +407,26 @@ void AppendValue(const std::string& name, const Value& value, std::string* out) 
   out->push_back('\n');
 }
 
+void AppendSectionLine(const std::vector<std::string>& path, std::string* out) {
+  out->push_back('[');
+  out->append(kRootName);
+  for (const std::string& name : path) {
+    out->push_back('\\');
+    out->append(name);
+  }
+  out->append("]\n");
+}
+
+std::size_t CanonicalHeaderLength() { return kHeader.size() + 2; }
+
+namespace {
+
 void AppendKey(const Key& key, bool isRoot, std::string* path, std::string* out) {
   if (!isRoot || !key.values.empty()) {
     out->push_back('[');
     out->append(*path);
     out->append("]\n");
-    for (const auto& [name, value] : key.values) AppendValue(name, value, out);
+    for (const auto& [name, value] : key.values) AppendValueLines(name, value, out);
     out->push_back('\n');
   }
   for (const auto& [name, subkey] : key.subkeys) {
@@ -427,8 +448,10 @@ bool ParseRegistryText(std::string_view text, Key* root, TextFault* fault) {
   return Parser(text, root, fault).Parse();
 }
 
-std::string WriteRegistryText(const Key& root) {
-  std::string out(kHeader);
+std::string WriteRegistryText(const Key& root, std::size_t sizeHint) {
+  std::string out;
+  out.reserve(sizeHint);
+  out.append(kHeader);
   out.append("\n\n");
   std::string path(kRootName);
   AppendKey(root, true, &path, &out);
