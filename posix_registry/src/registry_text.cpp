@@ -1,5 +1,6 @@
 #include "registry_text.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -123,6 +124,7 @@ class Parser {
   Parser(std::string_view text, Key* root, TextFault* fault)
       : root_(root), fault_(fault) {
     if (StartsWith(text, kUtf8ByteOrderMark)) text.remove_prefix(kUtf8ByteOrderMark.size());
+    lines_.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
     while (!text.empty()) {
       std::size_t end = text.find('\n');
       std::string_view line = text.substr(0, end);
