@@ -8,7 +8,6 @@
 #include <mutex>
 #include <utility>
 
-
 namespace posix_registry {
 
 namespace {
