@@ -64,7 +64,13 @@ bool LookUp(const LayerState& state, HKEY handle, OpenKey* key) {
   return true;
 }
 
-LONG ResolvePath(const OpenKey& base, LPCSTR subKey, std::vector<std::string>* path) {
+// The path of the key that subKey names under handle, for a function that
+// hands out a new handle through result.
+LONG ResolveSubkey(const LayerState& state, HKEY handle, LPCSTR subKey, PHKEY result,
+                   std::vector<std::string>* path) {
+  OpenKey base;
+  if (!LookUp(state, handle, &base)) return ERROR_INVALID_HANDLE;
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
   std::vector<std::string> names;
   switch (SplitKeyPath(subKey != nullptr ? subKey : "", &names)) {
     case PathFault::kNone: break;
@@ -72,7 +78,7 @@ LONG ResolvePath(const OpenKey& base, LPCSTR subKey, std::vector<std::string>* p
     default: return ERROR_INVALID_PARAMETER;
   }
   if (base.path.size() + names.size() > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
-  *path = base.path;
+  *path = std::move(base.path);
   path->insert(path->end(), names.begin(), names.end());
   return ERROR_SUCCESS;
 }
@@ -110,11 +116,8 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samDe
                    PHKEY phkResult) {
   auto& state = State();
   const std::lock_guard<std::mutex> guard(state.mutex);
-  OpenKey base;
-  if (!posix_registry::LookUp(state, hKey, &base)) return ERROR_INVALID_HANDLE;
-  if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
   std::vector<std::string> path;
-  LONG result = posix_registry::ResolvePath(base, lpSubKey, &path);
+  LONG result = posix_registry::ResolveSubkey(state, hKey, lpSubKey, phkResult, &path);
   if (result != ERROR_SUCCESS) return result;
 
   RegistryFile& file = posix_registry::CurrentFile(state);
@@ -136,11 +139,8 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPSTR /*lpC
                      LPDWORD lpdwDisposition) {
   auto& state = State();
   const std::lock_guard<std::mutex> guard(state.mutex);
-  OpenKey base;
-  if (!posix_registry::LookUp(state, hKey, &base)) return ERROR_INVALID_HANDLE;
-  if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
   std::vector<std::string> path;
-  LONG result = posix_registry::ResolvePath(base, lpSubKey, &path);
+  LONG result = posix_registry::ResolveSubkey(state, hKey, lpSubKey, phkResult, &path);
   if (result != ERROR_SUCCESS) return result;
 
   bool created = false;
